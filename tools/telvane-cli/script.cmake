@@ -1,0 +1,1 @@
+target_sources(telvane-cli PRIVATE cmd_script.cpp)
