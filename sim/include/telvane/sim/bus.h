@@ -37,7 +37,8 @@ class Bus {
 
   // True when TELVANE_SIMULATOR=1 was set at start-up or Enable() was called: the driver
   // libraries then see this bus instead of libusb. Enabling attaches one default device of
-  // every model the simulator knows (unless attachDefaults is false).
+  // every model the simulator knows (unless attachDefaults is false) that is not attached
+  // yet. Disable also detaches every device.
   bool Enabled() const;
   void Enable(bool attachDefaults = true);
   void Disable();
@@ -47,6 +48,9 @@ class Bus {
   void DetachAll();
   // Attached devices in attachment order (the simulated enumeration order).
   std::vector<std::shared_ptr<Device>> Devices() const;
+  // The index-th attached device of a model (Model() text, e.g. "VER2"), or nullptr. Tests
+  // cast it to the model's class (sim/ver2_device.h) to inspect it or inject faults.
+  std::shared_ptr<Device> FindModel(const std::string& model, int index = 0) const;
 
  private:
   Bus() = default;
