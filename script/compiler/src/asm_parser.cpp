@@ -1,7 +1,6 @@
 #include "telvane/script/asm_parser.h"
 
 #include <array>
-#include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -58,19 +57,26 @@ std::optional<AsmOp> FindAsmOp(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<double> ParseNumberText(std::string_view text) {
-  if (text.empty()) return std::nullopt;
+NumberStatus ParseNumber(std::string_view text, double& value) {
+  value = 0.0;
+  if (text.empty()) return NumberStatus::Malformed;
   // Only digits, '.', a sign and exponent letters reach here; anything strtod would read
   // beyond that (blanks, "inf", hex) is refused so that the whole text must convert.
   for (char c : text)
-    if (!(IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+')) return std::nullopt;
+    if (!(IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+')) return NumberStatus::Malformed;
   const std::string copy(text);
   char* end = nullptr;
-  errno = 0;
   const double v = strtod_l(copy.c_str(), &end, CLocale());
-  if (end != copy.c_str() + copy.size()) return std::nullopt;
-  if (std::isinf(v)) return std::nullopt;
-  return v;  // an underflow (ERANGE with a tiny or zero result) is accepted as that value
+  if (end != copy.c_str() + copy.size()) return NumberStatus::Malformed;
+  if (std::isinf(v)) return NumberStatus::OutOfRange;
+  value = v;
+  return NumberStatus::Ok;
+}
+
+std::optional<double> ParseNumberText(std::string_view text) {
+  double v = 0.0;
+  if (ParseNumber(text, v) != NumberStatus::Ok) return std::nullopt;
+  return v;
 }
 
 AsmToken TasmParser::Next() {

@@ -139,9 +139,13 @@ class TasmParser {
   std::size_t pos_ = 0;
 };
 
+enum class NumberStatus : uint8_t { Ok, Malformed, OutOfRange };
+
 // Converts a number literal's text ('.' as decimal point, whatever the process locale).
-// Empty when the text does not convert as a whole or the value lies beyond the double range;
-// a value too small to represent reads as 0.
+// OutOfRange when the value lies beyond the double range; a value too small to represent
+// reads as 0 (or the nearest subnormal).
+NumberStatus ParseNumber(std::string_view text, double& value);
+// The value, or empty when ParseNumber does not answer Ok.
 std::optional<double> ParseNumberText(std::string_view text);
 
 }  // namespace telvane::script
