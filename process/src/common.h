@@ -1,0 +1,62 @@
+// Internals shared by the libprocess sources; nothing here is exported.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+namespace telvane::process {
+
+// The capture thread's frame buffer holds at most this many pixels; a larger size is a
+// caller error and would make us read past its buffer.
+inline constexpr long long kMaxPixels = 17500001;
+inline constexpr int kFullScale = 65535;
+
+inline bool validFrame(const void* p, int32_t width, int32_t height) {
+  return p != nullptr && width > 0 && height > 0 &&
+         static_cast<long long>(width) * height <= kMaxPixels;
+}
+
+inline size_t pixelCount(int32_t width, int32_t height) {
+  return static_cast<size_t>(width) * static_cast<size_t>(height);
+}
+
+// Nearest integer, halves to even (the program-wide rounding rule).
+inline long roundEven(double v) { return std::lrint(v); }
+
+// Integer halving with halves to even.
+inline int halfEven(int sum) {
+  int q = sum >> 1;
+  if ((sum & 1) && (q & 1)) ++q;
+  return q;
+}
+
+// 65536-bin histogram of 16-bit values. Each user keeps one as static storage (256 KiB)
+// guarded by its own mutex, so no call allocates.
+class Histogram {
+ public:
+  static constexpr int kBins = 65536;
+
+  void reset();
+  void add(const uint16_t* pixels, size_t n);
+  void addRect(const uint16_t* frame, int32_t width, int x1, int y1, int x2, int y2);
+  void bump(unsigned value) { ++bins_[value]; ++count_; }
+
+  uint64_t count() const { return count_; }
+  // Smallest value whose cumulative count exceeds rank (rank counted from 0).
+  int valueAtRank(uint64_t rank) const;
+  // Value below which the given fraction (0..1) of the samples lie.
+  int percentile(double fraction) const;
+  int median() const { return valueAtRank((count_ - 1) / 2); }
+  // Median absolute deviation from centre, in whole counts.
+  int mad(int centre) const;
+  // Robust noise: 1.4826 x MAD, which is sigma for Gaussian noise.
+  double sigma(int centre) const { return 1.4826 * mad(centre); }
+
+ private:
+  std::array<uint32_t, kBins> bins_{};  // 17.5 M samples fit in 32 bits
+  uint64_t count_ = 0;
+};
+
+}  // namespace telvane::process

@@ -1,0 +1,55 @@
+#include <algorithm>
+#include <cstring>
+
+#include "common.h"
+
+namespace telvane::process {
+
+void Histogram::reset() {
+  bins_.fill(0);
+  count_ = 0;
+}
+
+void Histogram::add(const uint16_t* pixels, size_t n) {
+  // Two interleaved tables would halve the store-forwarding stalls of repeated sky values,
+  // but would double the cache footprint; one table keeps the whole thing in L2.
+  for (size_t i = 0; i < n; ++i) ++bins_[pixels[i]];
+  count_ += n;
+}
+
+void Histogram::addRect(const uint16_t* frame, int32_t width, int x1, int y1, int x2, int y2) {
+  for (int y = y1; y <= y2; ++y)
+    add(frame + static_cast<size_t>(y) * static_cast<size_t>(width) + x1,
+        static_cast<size_t>(x2 - x1 + 1));
+}
+
+int Histogram::valueAtRank(uint64_t rank) const {
+  uint64_t seen = 0;
+  for (int v = 0; v < kBins; ++v) {
+    seen += bins_[v];
+    if (seen > rank) return v;
+  }
+  return kBins - 1;
+}
+
+int Histogram::percentile(double fraction) const {
+  if (count_ == 0) return 0;
+  const double r = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(count_ - 1);
+  return valueAtRank(static_cast<uint64_t>(r));
+}
+
+int Histogram::mad(int centre) const {
+  if (count_ == 0) return 0;
+  // Grow a window around the centre until it holds half of the samples.
+  const uint64_t half = (count_ + 1) / 2;
+  uint64_t inside = bins_[centre];
+  int d = 0;
+  while (inside < half && d < kBins) {
+    ++d;
+    if (centre - d >= 0) inside += bins_[centre - d];
+    if (centre + d < kBins) inside += bins_[centre + d];
+  }
+  return d;
+}
+
+}  // namespace telvane::process
