@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace telvane::usb {
@@ -51,7 +52,16 @@ class Transport {
 
 // Ids a library answers to: its defaults plus those named for it in TELVANE_USB_IDS
 // ("camdrv9=16c0:2983,camdrv2=04b4:8613"; library is the name before '=').
+// Malformed entries are ignored, each reported once per process on stderr.
 std::vector<UsbId> IdsFor(const char* library, std::span<const UsbId> defaults);
+
+// The parser behind IdsFor: the ids `text` names for `library`, in order. Entries that are not
+// "name=vvvv:pppp" (hex, up to 4 digits each) are skipped and, if malformed is given, listed.
+std::vector<UsbId> ParseUsbIds(std::string_view text, std::string_view library,
+                               std::vector<std::string>* malformed = nullptr);
+
+// True when OpenDevice and CountDevices are served by the simulated bus instead of libusb.
+bool SimulatorActive();
 
 // Opens the index-th attached device (0-based, bus enumeration order) with one of ids.
 // Returns nullptr when there is no such device or it cannot be opened.
