@@ -130,8 +130,9 @@ void Tpreprocess::PassVariables() {
           frame.push_back("@" + UpperCopy(w.Text));
           if (frame.size() > kMaxFrameNames) {
             frame.pop_back();
+            // names left out would bind to globals or fail as unassigned: stop here
             SetError(ResolveError::TooManyFrameNames, i);
-            break;
+            return;
           }
         }
         L[s] = OpLine(AsmOp::Initfunc, locals);

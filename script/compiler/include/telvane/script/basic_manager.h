@@ -20,7 +20,7 @@ class TBasicManager {
  public:
   // Deepest nesting of expressions, conditions and calls the compiler follows; deeper text
   // is refused with kTooDeep instead of exhausting the host's stack.
-  static constexpr int kMaxNesting = 256;
+  static constexpr int kMaxNesting = 400;
   static constexpr std::string_view kTooDeep = "Expression too deeply nested";
 
   // The host shows compile errors when Compile is asked to; may be null.
