@@ -49,9 +49,13 @@ void Bus::Enable(bool attachDefaults) {
 
 void Bus::Disable() {
   State& s = state();
-  std::lock_guard lock(s.mutex);
-  s.enabled = false;
-  s.devices.clear();
+  std::vector<std::shared_ptr<Device>> removed;
+  {
+    std::lock_guard lock(s.mutex);
+    s.enabled = false;
+    removed.swap(s.devices);
+  }
+  for (auto& d : removed) d->Unplug();
 }
 
 void Bus::Attach(std::shared_ptr<Device> device) {
@@ -64,14 +68,24 @@ void Bus::Attach(std::shared_ptr<Device> device) {
 
 void Bus::Detach(const std::shared_ptr<Device>& device) {
   State& s = state();
-  std::lock_guard lock(s.mutex);
-  s.devices.erase(std::remove(s.devices.begin(), s.devices.end(), device), s.devices.end());
+  bool found = false;
+  {
+    std::lock_guard lock(s.mutex);
+    const auto it = std::remove(s.devices.begin(), s.devices.end(), device);
+    found = it != s.devices.end();
+    s.devices.erase(it, s.devices.end());
+  }
+  if (found) device->Unplug();
 }
 
 void Bus::DetachAll() {
   State& s = state();
-  std::lock_guard lock(s.mutex);
-  s.devices.clear();
+  std::vector<std::shared_ptr<Device>> removed;
+  {
+    std::lock_guard lock(s.mutex);
+    removed.swap(s.devices);
+  }
+  for (auto& d : removed) d->Unplug();
 }
 
 std::vector<std::shared_ptr<Device>> Bus::Devices() const {

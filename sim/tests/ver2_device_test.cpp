@@ -252,6 +252,7 @@ TEST(Bus, EnableAttachesOneDefaultVer2) {
   EXPECT_EQ(bus.FindModel("VER2", 1), second);
   bus.Detach(second);
   EXPECT_EQ(bus.Devices().size(), 1u);
+  EXPECT_FALSE(second->Attached());  // a detached device is unplugged for open handles too
 
   bus.Disable();
   EXPECT_TRUE(bus.Devices().empty());

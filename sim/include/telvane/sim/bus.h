@@ -29,6 +29,9 @@ class Device {
   virtual int ClearHalt(uint8_t endpoint) = 0;
   // False once unplugged; every transfer then fails with -4.
   virtual bool Attached() const = 0;
+  // Pulls the cable: the bus calls it when the device is detached, so a handle a driver
+  // still holds fails with -4 instead of talking to a device that is gone.
+  virtual void Unplug() {}
 };
 
 class Bus {
@@ -46,6 +49,7 @@ class Bus {
   void Attach(std::shared_ptr<Device> device);
   void Detach(const std::shared_ptr<Device>& device);
   void DetachAll();
+  // Detach, DetachAll and Disable unplug the devices they remove.
   // Attached devices in attachment order (the simulated enumeration order).
   std::vector<std::shared_ptr<Device>> Devices() const;
   // The index-th attached device of a model (Model() text, e.g. "VER2"), or nullptr. Tests

@@ -110,7 +110,7 @@ class Ver2Device : public Device {
   void FailNextBulkRead();            // -1, nothing delivered, the field stays pending
   void FailNextStart();               // the next 0xB3 answers -1 and starts nothing
   void StallBulkIn();                 // reads answer -9 until ClearHalt(0x82)
-  void Unplug();                      // every transfer -4 from now; blocked reads released
+  void Unplug() override;             // every transfer -4 from now; blocked reads released
   void Replug();
   // Unplugs itself once this many more bulk reads have delivered data (mid-frame unplug).
   void UnplugAfterBulkReads(int reads);
