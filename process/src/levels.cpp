@@ -39,9 +39,9 @@ struct SkyStats {
   double sigma;
 };
 
-SkyStats skyStats(const uint16_t* frame, size_t n) {
+SkyStats skyStats(const uint16_t* frame, int32_t width, int32_t height) {
   stats.reset();
-  stats.add(frame, n);
+  stats.addRect(frame, width, 0, 0, width - 1, height - 1);
   const int median = stats.median();
   // Below one count the MAD is quantisation, not noise.
   return {median, std::max(1.0, stats.sigma(median))};
@@ -68,7 +68,7 @@ void AutoHistogram(const uint16_t* frame, int32_t width, int32_t height, int32_t
   if (!validFrame(frame, width, height)) return;
 
   std::lock_guard<std::mutex> guard(statsLock);
-  const SkyStats sky = skyStats(frame, pixelCount(width, height));
+  const SkyStats sky = skyStats(frame, width, height);
   const double black = std::max(0.0, sky.median - kBlackSigmas * sky.sigma);
   const double white = std::min<double>(
       kFullScale,
@@ -113,7 +113,7 @@ void HistogramStretch(uint16_t* frame, int32_t width, int32_t height) {
   const size_t n = pixelCount(width, height);
 
   std::lock_guard<std::mutex> guard(statsLock);
-  const SkyStats sky = skyStats(frame, n);
+  const SkyStats sky = skyStats(frame, width, height);
   const double black = std::max(0.0, sky.median - kBlackSigmas * sky.sigma);
   const double range = kFullScale - black;
   if (range < 1.0) return;  // saturated frame: nothing to stretch

@@ -22,7 +22,9 @@ constexpr double kDetectSigmas = 5.0;
 // half-maximum region larger than this is no star but a bright patch or nebula.
 constexpr int kReach = 127;
 constexpr int kWindow = 2 * kReach + 1;
-constexpr int kChunk = 512;  // pixels of a row scored at once (stack buffer)
+// Pixels of a row scored at once. Short, so that a chunk holding a hot pixel or a star
+// does not drag many plain-sky pixels into the median evaluation.
+constexpr int kChunk = 64;
 
 struct StarRecord {
   float x = 0.0F, y = 0.0F;
