@@ -126,6 +126,12 @@ void Tpreprocess::PassVariables() {
         p.Next();
         const AsmToken count = p.Next();
         locals = count.Kind == AsmKind::Integer ? static_cast<int32_t>(count.Value) : 0;
+        if (locals >= kFrameBias) {
+          // local j sits at frame offset +j, stored as j - 100: from 100 locals on it would
+          // read as a global slot
+          SetError(ResolveError::TooManyFrameNames, i);
+          return;
+        }
         for (AsmToken w = p.Next(); w.Kind != AsmKind::EndOfText && w.Text != "*"; w = p.Next()) {
           frame.push_back("@" + UpperCopy(w.Text));
           if (frame.size() > kMaxFrameNames) {

@@ -207,6 +207,16 @@ TEST(CompileLimits, FrameNames) {
   EXPECT_EQ(CompileText(m, function(253)), 0) << m.ErrorReport();
   EXPECT_EQ(CompileText(m, function(254)), -1);
   EXPECT_EQ(m.ErrorReport(), "ERROR Line 1: Too many parameters and locals");
+
+  // locals are stored as frame offset - 100, so a 100th local would alias global slot 0
+  auto withLocals = [](int locals) {
+    std::string src = "g = 1\r\nFUNCTION f() LOCAL l0";
+    for (int i = 1; i < locals; ++i) src += ",l" + std::to_string(i);
+    return src + "\r\nl" + std::to_string(locals - 1) + " = 2\r\nRETURN g\r\nENDFUNC\r\n";
+  };
+  EXPECT_EQ(CompileText(m, withLocals(99)), 0) << m.ErrorReport();
+  EXPECT_EQ(CompileText(m, withLocals(100)), -2);
+  EXPECT_EQ(m.ErrorReport(), "ERROR Line 2: Too many parameters and locals");
 }
 
 // Deep nesting ends in a compile error, never in a stack overflow; ordinary depth compiles.

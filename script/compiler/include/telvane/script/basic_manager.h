@@ -2,6 +2,14 @@
 //
 // Not thread-safe: one TBasicManager compiles on one thread at a time (in the GUI, the
 // user-interface thread). Compile errors never throw; they are returned and reported.
+//
+// Choices where the language leaves room or would misbehave:
+// - error lines count CR, LF and CR LF alike, so a file with LF line ends reports the true
+//   line (the resolver counts line markers, which agree);
+// - a number literal beyond the double range is "Arithmetic overflow";
+// - more than 500 distinct stored names ("Too many variables"), a function with more than
+//   256 frame names or 100 LOCALs ("Too many parameters and locals") and nesting deeper
+//   than kMaxNesting are compile errors, not wrong slots or a blown stack at run time.
 #pragma once
 
 #include <cstdint>
