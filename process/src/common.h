@@ -6,6 +6,26 @@
 #include <cstddef>
 #include <cstdint>
 
+// Builds a hot loop for several instruction sets, chosen when the library loads (ifunc).
+// Left out under the sanitizers: their runtime is not ready when the loader runs the
+// instrumented resolver, which then crashes before main.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TELVANE_PROCESS_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(undefined_behavior_sanitizer)
+#define TELVANE_PROCESS_SANITIZED 1
+#endif
+#endif
+#if defined(__x86_64__) && defined(__has_attribute) && !defined(TELVANE_PROCESS_SANITIZED)
+#if __has_attribute(target_clones)
+#define TELVANE_PROCESS_CLONES(...) __attribute__((target_clones(__VA_ARGS__)))
+#endif
+#endif
+#ifndef TELVANE_PROCESS_CLONES
+#define TELVANE_PROCESS_CLONES(...)
+#endif
+
 namespace telvane::process {
 
 // The capture thread's frame buffer holds at most this many pixels; a larger size is a

@@ -137,11 +137,7 @@ double channelNoise(const Frame& f) {
 // it (it exceeds their upper median by more than t) or 5 lie more than t above it.
 // Saturating bounds keep the test exact at both ends of the range. Branch-free, so it
 // vectorises; built for AVX2 as well where the compiler can dispatch at load time.
-#if defined(__x86_64__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-__attribute__((target_clones("avx2", "default")))
-#endif
-#endif
+TELVANE_PROCESS_CLONES("avx2", "default")
 void screen(const uint16_t* a, const uint16_t* c, const uint16_t* b, int n, uint16_t t,
             uint8_t* flag) {
   for (int x = 0; x < n; ++x) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 
 #include "process.h"
@@ -36,6 +37,9 @@ TEST(FindStar, GettersAreZeroBeforeAnyStar) {
 struct StarCase {
   double cx, cy, peak, fwhm;
 };
+void PrintTo(const StarCase& c, std::ostream* os) {
+  *os << "star at " << c.cx << "," << c.cy << " peak " << c.peak << " fwhm " << c.fwhm;
+}
 
 class Centroid : public ::testing::TestWithParam<StarCase> {};
 
