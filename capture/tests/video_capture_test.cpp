@@ -340,6 +340,41 @@ TEST_P(CaptureRuns, SavesEveryFrameThenStopsUnlessAutoResume) {
 }
 INSTANTIATE_TEST_SUITE_P(AutoResume, CaptureRuns, ::testing::Bool());
 
+TEST_F(Rig, UnwritableCaptureIsReportedAndStillCounted) {
+  TempDir dir;
+  StartWith();
+  GoIdle();
+  vc->StartCapture(dir / "missing/m42.fit", 5, 1);
+  ASSERT_TRUE(sink.WaitCount(MSG_CAPTURE_SAVED, 1));
+  EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{"Error creating " +
+                                                     (dir / "missing/m42_00000.FIT")}));
+  EXPECT_EQ(vc->LastSavedFile(), "");
+  EXPECT_EQ(vc->CaptureCount.load(), 0u);
+}
+
+class ColourFrames : public Rig, public ::testing::WithParamInterface<bool> {};
+
+// Hot/cold removal runs on colour frames only, and colour frames are previewed in mode 4.
+TEST_P(ColourFrames, DenoiseAndPreviewModeFollowTheColourFlag) {
+  const bool colour = GetParam();
+  StartWith({{"mode", 200, 100, 1, colour, 7.4, 7.4, 0, 0}});
+  vc->HotColdRemoval = true;
+  const uint64_t seq = cam->LastSequence();
+  ASSERT_TRUE(cam->WaitCall(
+      [&](const CameraCall& c) { return c.Sequence > seq && c.Op == "Expose"; }, kWait));
+  const size_t frames = display.Count();
+  ASSERT_TRUE(display.WaitCount(frames + 2));
+  EXPECT_EQ(images.CountOf("denoise") > 0, colour);
+  const auto reads = After(cam->Calls(), seq, "ReadBuffer");
+  const bool mode4 = std::any_of(reads.begin(), reads.end(),
+                                 [](const CameraCall& c) { return c.Args[1] == 4; });
+  const bool mode2 = std::any_of(reads.begin(), reads.end(),
+                                 [](const CameraCall& c) { return c.Args[1] == 2; });
+  EXPECT_EQ(mode4, colour);
+  EXPECT_EQ(mode2, !colour);
+}
+INSTANTIATE_TEST_SUITE_P(Colour, ColourFrames, ::testing::Bool());
+
 TEST_F(Rig, AbortedCaptureIsStillSavedWithZeroExposure) {
   TempDir dir;
   StartWith();
@@ -651,6 +686,9 @@ TEST_F(Rig, ShutdownGivesUpOnACameraThatIgnoresCancel) {
   vc.reset();
   EXPECT_FALSE(weak.expired());  // the detached thread keeps the object alive
   cam->ReleaseExpose();
+  // The camera is done with once Expose has returned (its lock orders the frame writes
+  // before this test destroys it); the object goes when the thread ends.
+  EXPECT_TRUE(cam->WaitCount("ExposeReturned", 1, kWait));
   EXPECT_TRUE(Eventually([&] { return weak.expired(); }));
 }
 
