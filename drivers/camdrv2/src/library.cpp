@@ -1,0 +1,1 @@
+// libcamdrv2.so is camdrv2_core linked whole; CMake wants at least one source of its own.
