@@ -529,10 +529,15 @@ TEST_F(Rig, IdleReRendersOnlyForLevelZoomAutoAndStretchChanges) {
   for (const Change& ch : changes) {
     SCOPED_TRACE(ch.what);
     const size_t frames = display.Count();
+    const int resizes = sink.Count(MSG_PREVIEW_RESIZED);
     ch.apply(*vc);
     if (ch.rerenders) {
       ASSERT_TRUE(display.WaitCount(frames + 1));
       EXPECT_FALSE(display.Frames().back().NewFrame);
+      // A new display size is announced once.
+      if (std::string(ch.what) == "zoom") {
+        EXPECT_EQ(sink.Count(MSG_PREVIEW_RESIZED), resizes + 1);
+      }
     } else {
       const size_t polls = cam->CountOf("Poll");
       ASSERT_TRUE(cam->WaitCount("Poll", polls + 3, kWait));
@@ -542,8 +547,6 @@ TEST_F(Rig, IdleReRendersOnlyForLevelZoomAutoAndStretchChanges) {
   EXPECT_EQ(cam->CountOf("Expose"), exposes);
   // Each re-render starts from a fresh copy of the frame (200 x 100 x 2 bytes).
   EXPECT_EQ(images.CountOf("bufferCopy"), 5u);
-  // The zoom change resized the preview once more.
-  EXPECT_EQ(sink.Count(MSG_PREVIEW_RESIZED), 2);
 }
 
 struct StarCase {
