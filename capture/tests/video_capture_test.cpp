@@ -536,7 +536,8 @@ TEST_F(Rig, IdleReRendersOnlyForLevelZoomAutoAndStretchChanges) {
       EXPECT_FALSE(display.Frames().back().NewFrame);
       // A new display size is announced once.
       if (std::string(ch.what) == "zoom") {
-        EXPECT_EQ(sink.Count(MSG_PREVIEW_RESIZED), resizes + 1);
+        // Posted right after the display call returns.
+        EXPECT_TRUE(sink.WaitCount(MSG_PREVIEW_RESIZED, resizes + 1));
       }
     } else {
       const size_t polls = cam->CountOf("Poll");
