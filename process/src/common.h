@@ -1,6 +1,7 @@
 // Internals shared by the libprocess sources; nothing here is exported.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -53,7 +54,8 @@ inline int halfEven(int sum) {
 }
 
 // 65536-bin histogram of 16-bit values. Each user keeps one as static storage (256 KiB)
-// guarded by its own mutex, so no call allocates.
+// guarded by its own mutex, so no call allocates. The range of values seen is tracked so
+// that clearing and walking a small box's histogram cost its range, not 65536 bins.
 class Histogram {
  public:
   static constexpr int kBins = 65536;
@@ -66,7 +68,12 @@ class Histogram {
   // a million samples fix the median, the MAD and the 99.9th percentile far more finely
   // than any use of them needs.
   void addRect(const uint16_t* frame, int32_t width, int x1, int y1, int x2, int y2);
-  void bump(unsigned value) { ++bins_[value]; ++count_; }
+  void bump(unsigned value) {
+    ++bins_[value];
+    ++count_;
+    lo_ = std::min(lo_, static_cast<int>(value));
+    hi_ = std::max(hi_, static_cast<int>(value));
+  }
 
   uint64_t count() const { return count_; }
   // Smallest value whose cumulative count exceeds rank (rank counted from 0).
@@ -82,6 +89,7 @@ class Histogram {
  private:
   std::array<uint32_t, kBins> bins_{};  // 17.5 M samples fit in 32 bits
   uint64_t count_ = 0;
+  int lo_ = kBins, hi_ = -1;  // smallest and largest value added since reset
 };
 
 }  // namespace telvane::process

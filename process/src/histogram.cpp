@@ -6,13 +6,24 @@
 namespace telvane::process {
 
 void Histogram::reset() {
-  bins_.fill(0);
+  if (hi_ >= lo_) std::fill(bins_.begin() + lo_, bins_.begin() + hi_ + 1, 0U);
   count_ = 0;
+  lo_ = kBins;
+  hi_ = -1;
 }
 
 void Histogram::add(const uint16_t* pixels, size_t n) {
-  for (size_t i = 0; i < n; ++i) ++bins_[pixels[i]];
+  uint16_t lo = 65535, hi = 0;
+  for (size_t i = 0; i < n; ++i) {
+    ++bins_[pixels[i]];
+    lo = std::min(lo, pixels[i]);
+    hi = std::max(hi, pixels[i]);
+  }
   count_ += n;
+  if (n > 0) {
+    lo_ = std::min<int>(lo_, lo);
+    hi_ = std::max<int>(hi_, hi);
+  }
 }
 
 void Histogram::addRect(const uint16_t* frame, int32_t width, int x1, int y1, int x2, int y2) {
@@ -26,8 +37,7 @@ void Histogram::addRect(const uint16_t* frame, int32_t width, int x1, int y1, in
   const size_t step = (total / kSampleTarget) | 1;
   size_t column = 0, row = y1 * stride + x1;  // offsets, never a pointer past the frame
   for (size_t i = 0; i < total; i += step) {
-    ++bins_[frame[row + column]];
-    ++count_;
+    bump(frame[row + column]);
     column += step;
     while (column >= boxWidth) {
       column -= boxWidth;
@@ -38,11 +48,11 @@ void Histogram::addRect(const uint16_t* frame, int32_t width, int x1, int y1, in
 
 int Histogram::valueAtRank(uint64_t rank) const {
   uint64_t seen = 0;
-  for (int v = 0; v < kBins; ++v) {
+  for (int v = lo_; v <= hi_; ++v) {
     seen += bins_[v];
     if (seen > rank) return v;
   }
-  return kBins - 1;
+  return std::max(hi_, 0);
 }
 
 int Histogram::percentile(double fraction) const {

@@ -1,0 +1,49 @@
+// Replays the fuzzer's seed corpus and every input that once made it fail through the same
+// entry point, in the normal and sanitizer builds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "process_fuzz_entry.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<fs::path> inputs() {
+  std::vector<fs::path> files;
+  for (const char* dir : {PROCESS_FUZZ_DIR "/corpus", PROCESS_FUZZ_DIR "/regressions"}) {
+    if (!fs::is_directory(dir)) continue;  // git keeps no empty folder
+    for (const auto& e : fs::directory_iterator(dir))
+      if (e.is_regular_file()) files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+class ProcessFuzzReplay : public testing::TestWithParam<fs::path> {};
+
+TEST_P(ProcessFuzzReplay, KeepsEveryPromise) {
+  std::ifstream in(GetParam(), std::ios::binary);
+  const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(telvane::process::fuzz::RunProcessInput(reinterpret_cast<const uint8_t*>(data.data()),
+                                                    data.size()),
+            "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, ProcessFuzzReplay, testing::ValuesIn(inputs()),
+                         [](const testing::TestParamInfo<fs::path>& info) {
+                           std::string name = info.param.parent_path().filename().string() + "_" +
+                                              info.param.filename().string();
+                           for (char& ch : name)
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return name;
+                         });
+
+}  // namespace
