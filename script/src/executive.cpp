@@ -49,6 +49,44 @@ void CheckLength(std::size_t n) {
 std::size_t StringLimit() { return g_stringLimit.load(std::memory_order_relaxed); }
 void SetStringLimit(std::size_t bytes) { g_stringLimit.store(std::min(bytes, kMaxStringLength), std::memory_order_relaxed); }
 
+// The stack helpers run in almost every instruction: keep them inline and their faults cold.
+[[gnu::cold, gnu::noinline]] void Texecutive::Fault(std::string_view message) {
+  throw ScriptFault(std::string(message));
+}
+
+[[gnu::cold, gnu::noinline]] void Texecutive::Show(std::string_view message) {
+  if (host_ != nullptr) host_->showMessage(message);
+}
+
+[[gnu::always_inline]] inline Texecutive::Slot& Texecutive::PushSlot(ValueKind kind) {
+  // The top may not reach the last slot: that is the overflow, and it ends the run.
+  if (top_ >= kStackSlots - 1) [[unlikely]]
+    Fault(kStackOverflow);
+  Slot& s = stack_[++top_];
+  s.Kind = kind;
+  return s;
+}
+
+[[gnu::always_inline]] inline Texecutive::Slot& Texecutive::PopSlot() {
+  if (top_ < 1) [[unlikely]]
+    Fault(kStackOverflow);
+  return stack_[top_--];
+}
+
+[[gnu::always_inline]] inline Texecutive::Slot& Texecutive::PopTyped(ValueKind kind) {
+  Slot& s = PopSlot();
+  if (s.Kind != kind) [[unlikely]]
+    Show(kStackWrongType);
+  return s;
+}
+
+[[gnu::always_inline]] inline Texecutive::Slot& Texecutive::FrameVar(int32_t operand) {
+  const int64_t i = int64_t{base_} + operand + kFrameBias;
+  if (i < 1 || i >= kStackSlots) [[unlikely]]
+    Fault(kStackOverflow);
+  return stack_[static_cast<std::size_t>(i)];
+}
+
 // The instruction handlers. Each runs one code item; jumps set the program counter to the
 // target minus 1 because the run loop advances it after every item.
 struct Texecutive::Ops {
@@ -149,9 +187,18 @@ struct Texecutive::Ops {
   static void Mod(Ex& ex, const Item&) {
     auto [a, b] = Binary(ex);
     CheckDivisor(a.Number, b.Number);
-    // fmod is the exact remainder with the sign of a; frac(a / b) * b would carry the
-    // rounding of the division (10 MOD 3 would not equal 1).
-    SetNumber(a, std::fmod(a.Number, b.Number));
+    // The exact remainder with the sign of a; frac(a / b) * b would carry the rounding of
+    // the division (10 MOD 3 would not equal 1). Whole numbers, the usual case, take the
+    // integer path because fmod is slow.
+    constexpr double kExact = 0x1.0p53;
+    const double x = a.Number, y = b.Number;
+    if (x == std::trunc(x) && y == std::trunc(y) && std::fabs(x) < kExact && std::fabs(y) < kExact) {
+      const int64_t r = static_cast<int64_t>(x) % static_cast<int64_t>(y);
+      // keep the sign of a zero remainder as fmod would give it; PRINT shows both as 0
+      SetNumber(a, r == 0 ? std::copysign(0.0, x) : static_cast<double>(r));
+    } else {
+      SetNumber(a, std::fmod(x, y));
+    }
   }
   static void Pow(Ex& ex, const Item&) {
     auto [a, b] = Binary(ex);
@@ -351,9 +398,11 @@ struct Texecutive::Ops {
         line += item.Text;
       } else {
         const double v = item.Kind == ValueKind::Pointer ? item.Pointer : item.Number;
-        const std::string text = " " + detail::FormatGeneral(v, kPrintDigits) + " ";
-        itemLength = text.size();
-        line += text;
+        const std::string digits = detail::FormatGeneral(v, kPrintDigits);
+        itemLength = digits.size() + 2;
+        line += ' ';
+        line += digits;
+        line += ' ';
       }
       if (j == last) break;
       const Slot& sep = ex.stack_[j + 1];
@@ -417,37 +466,6 @@ Texecutive::Texecutive() : globals_(kGlobalSlots) {
   code_.reserve(kInitialCodeItems);
   code_.push_back(CodeItem{&Ops::End, 0, 0, 0.0});
   pool_.push_back('\0');
-}
-
-void Texecutive::Fault(std::string_view message) { throw ScriptFault(std::string(message)); }
-
-void Texecutive::Show(std::string_view message) {
-  if (host_ != nullptr) host_->showMessage(message);
-}
-
-Texecutive::Slot& Texecutive::PushSlot(ValueKind kind) {
-  // The top may not reach the last slot: that is the overflow, and it ends the run.
-  if (top_ >= kStackSlots - 1) Fault(kStackOverflow);
-  Slot& s = stack_[++top_];
-  s.Kind = kind;
-  return s;
-}
-
-Texecutive::Slot& Texecutive::PopSlot() {
-  if (top_ < 1) Fault(kStackOverflow);
-  return stack_[top_--];
-}
-
-Texecutive::Slot& Texecutive::PopTyped(ValueKind kind) {
-  Slot& s = PopSlot();
-  if (s.Kind != kind) Show(kStackWrongType);
-  return s;
-}
-
-Texecutive::Slot& Texecutive::FrameVar(int32_t operand) {
-  const int64_t i = int64_t{base_} + operand + kFrameBias;
-  if (i < 1 || i >= kStackSlots) Fault(kStackOverflow);
-  return stack_[static_cast<std::size_t>(i)];
 }
 
 void Texecutive::Assemble(std::span<const std::string> listing, const CallableTable& callables, ScriptHost* host) {
