@@ -183,8 +183,9 @@ ReadoutResult Transfer(usb::Transport& transport, const Request& r, int* error) 
     S().started = true;
   }
 
-  // The first field arrives after the exposure (the 24-bit time the camera was given) and
-  // its readout; the second follows right behind it.
+  // The camera was given the time modulo 2^24. In the VBE mode a frame takes two exposures
+  // of that length, and which field waits for which is the camera's business: allow both
+  // before the first field and one more before the second, each plus the readout margin.
   const unsigned exposureMs = static_cast<uint32_t>(r.settings.exposureMs) & 0xFFFFFF;
   const int lineLength = r.settings.binning == 2 ? kFullWidth / 2 : kFullWidth;
   const int rows = r.settings.binning == 2 ? kFieldRows : kFullHeight;
@@ -193,7 +194,7 @@ ReadoutResult Transfer(usb::Transport& transport, const Request& r, int* error) 
   const int reads = r.settings.binning == 2 ? 1 : 2;
   const int readBytes = r.settings.binning == 2 ? 2 * count : count;
   for (int n = 0; n < reads; ++n) {
-    const unsigned timeout = (n == 0 ? exposureMs : 0) + kReadoutMarginMs;
+    const unsigned timeout = (n == 0 ? 2 : 1) * exposureMs + kReadoutMarginMs;
     rc = ez::ReadExactly(transport, ez::kBulkInEndpoint, raw + n * readBytes, readBytes, timeout);
     if (rc != readBytes) return *error = rc, ReadoutResult::kTransferFailed;
   }
