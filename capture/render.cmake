@@ -22,5 +22,5 @@ if(TELVANE_BENCH)
   # Not a benchmark: prints the FWHM accuracy table of the focus analysis against a
   # least-squares Gaussian fit on simulated stars.
   add_executable(focus_accuracy ${CMAKE_CURRENT_LIST_DIR}/bench/focus_accuracy.cpp)
-  target_link_libraries(focus_accuracy PRIVATE telvane_render)
+  target_link_libraries(focus_accuracy PRIVATE telvane_render process)
 endif()

@@ -47,7 +47,11 @@ struct DisplayFrame {
   int32_t DisplayHeight = 0;
 
   // Focus analysis results (valid when FocusUpdated; otherwise the focus window keeps what it
-  // shows).
+  // shows). A frame is analysed when it is new, focus mode is on, the published StarX and
+  // StarY are above 40 (clear of the left edge and of the frame's last rows, which the preview
+  // shows at the top), and the star's 41 x 41 patch (42 x 42 for colour frames, which average
+  // 2 x 2 pixels) lies inside the frame. A star nearer the right edge or the first rows is
+  // skipped, not clipped: invented cells would distort the peak and the width.
   bool FocusUpdated = false;
   int32_t FocusPeak = 0;
   bool RecentreStar = false;
