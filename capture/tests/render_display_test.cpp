@@ -163,13 +163,23 @@ TEST(Histogram, PercentBinsScaleAndLines) {
   EXPECT_DOUBLE_EQ(f->PixelMean, (256 + 511 + 65535) / 4.0);
 }
 
-TEST(Histogram, OnePassMatchesAPlainCountOnAnOddSizedFrame) {
-  Scene s(37, 23, 0);  // 851 pixels: exercises the tail after groups of four
-  for (size_t i = 0; i < s.pixels.size(); ++i) s.pixels[i] = static_cast<uint16_t>((i * 7919u) % 65536u);
+TEST(Histogram, MatchesAPlainCountAcrossBlocksAndTails) {
+  // 5917 pixels: more than one block of the single pass, and a tail that is no multiple of 4.
+  Scene s(97, 61, 0);
+  for (size_t i = 0; i < s.pixels.size(); ++i) s.pixels[i] = static_cast<uint16_t>((i * 7919u) % 60000u + 100u);
+  s.pixels[5000] = 65535;  // extremes late in the frame, outside the first block
+  s.pixels[5916] = 7;
   const auto f = Compute(s.in);
   std::vector<int> counts(256, 0);
-  for (uint16_t v : s.pixels) ++counts[v >> 8];
-  for (int b = 0; b < 256; ++b) EXPECT_DOUBLE_EQ(f->HistogramBins[b], counts[b] * 100.0 / 37 / 23) << "bin " << b;
+  uint64_t sum = 0;
+  for (uint16_t v : s.pixels) {
+    ++counts[v >> 8];
+    sum += v;
+  }
+  for (int b = 0; b < 256; ++b) EXPECT_DOUBLE_EQ(f->HistogramBins[b], counts[b] * 100.0 / 97 / 61) << "bin " << b;
+  EXPECT_EQ(f->PixelMin, 7);
+  EXPECT_EQ(f->PixelMax, 65535);
+  EXPECT_DOUBLE_EQ(f->PixelMean, static_cast<double>(sum) / 5917);
 }
 
 // The focus view reads the patch with rows flipped: patch row j is buffer row
