@@ -242,6 +242,11 @@ class Rig : public ::testing::Test {
     ASSERT_TRUE(cam->WaitCount("Poll", polls + 2, kWait));
     ASSERT_FALSE(cam->InExpose());
   }
+  // Until an Expose call made after the camera was reconfigured at sequence seq is running.
+  bool WaitExposeAfter(uint64_t seq) {
+    return cam->WaitCall(
+        [&](const CameraCall& c) { return c.Sequence > seq && c.Op == "Expose"; }, kWait);
+  }
   bool WaitExposeOf(int32_t ms) {
     return cam->WaitCall(
                [&](const CameraCall& c) { return c.Op == "Expose" && c.Args[0] == ms; }, kWait) &&
@@ -658,10 +663,11 @@ TEST_P(PromptShutdown, EndsTheThreadFromEveryWaitingState) {
       vc->PreviewExposure = 60000;
       ASSERT_TRUE(WaitExposeOf(60000));
       break;
-    case 1:
+    case 1: {
       cam->SetBlockInExpose(true);
-      ASSERT_TRUE(cam->WaitInExpose(kWait));
+      ASSERT_TRUE(WaitExposeAfter(cam->LastSequence()));
       break;
+    }
     case 2:
       ASSERT_TRUE(vc->Pause(kWait));
       break;
@@ -683,16 +689,17 @@ TEST_F(Rig, ShutdownGivesUpOnACameraThatIgnoresCancel) {
   StartWith();
   cam->SetIgnoreCancel(true);
   cam->SetBlockInExpose(true);
-  ASSERT_TRUE(cam->WaitInExpose(kWait));
+  ASSERT_TRUE(WaitExposeAfter(cam->LastSequence()));
   std::weak_ptr<TVideoCapture> weak = vc;
   EXPECT_FALSE(vc->Shutdown(std::chrono::milliseconds(300)));
   EXPECT_GE(cam->CountOf("CancelExposure"), 1u);
   vc.reset();
   EXPECT_FALSE(weak.expired());  // the detached thread keeps the object alive
+  const size_t returned = cam->CountOf("ExposeReturned");
   cam->ReleaseExpose();
   // The camera is done with once Expose has returned (its lock orders the frame writes
   // before this test destroys it); the object goes when the thread ends.
-  EXPECT_TRUE(cam->WaitCount("ExposeReturned", 1, kWait));
+  EXPECT_TRUE(cam->WaitCount("ExposeReturned", returned + 1, kWait));
   EXPECT_TRUE(Eventually([&] { return weak.expired(); }));
 }
 

@@ -69,6 +69,7 @@ class TVideoCapture : public std::enable_shared_from_this<TVideoCapture> {
   // and this object is owned by a std::shared_ptr, the thread is detached holding a reference
   // and false is returned: the object (and the camera and hosts it uses) must stay valid until
   // the camera returns. Without shared ownership Shutdown waits for the thread instead.
+  // Called by the owner only (one thread); later calls return at once.
   bool Shutdown(std::chrono::milliseconds maxWait = std::chrono::milliseconds(5000));
 
   // --- Methods -----------------------------------------------------------------------------
