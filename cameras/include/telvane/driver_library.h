@@ -1,8 +1,9 @@
 // Run-time binding of one camera driver library (libcamdrv2.so, ...).
 //
-// The library is opened by file name with dlopen(RTLD_NOW | RTLD_LOCAL), so it is found
-// through the program's RUNPATH (<build>/lib in the build tree, <prefix>/lib/telvane once
-// installed) and then the system's search path. A missing library or export does not stop
+// The library is opened by file name with dlopen(RTLD_NOW | RTLD_LOCAL), looked up in the
+// program's own search path (LD_LIBRARY_PATH, the program's RUNPATH: <build>/lib in the
+// build tree, <prefix>/lib/telvane once installed, then the system directories) and finally
+// the linker's cache. A missing library or export does not stop
 // the program: the binding reports one clear line through the diagnostic sink (stderr by
 // default) and stays unavailable.
 //
