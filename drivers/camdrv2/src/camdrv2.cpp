@@ -123,8 +123,8 @@ void SendDelays(usb::Transport& transport, int first, int second, int* rc) {
   *rc = ez::VendorRequest(transport, ez::kDirectionOut, kRequestDelays, data, sizeof data);
 }
 
-// Takes the image buffer's geometry for the region and marks its content as no frame: a
-// failed readout leaves zeros rather than the previous frame passing for a new one.
+// A failed readout leaves zeros in the region, so the previous frame cannot pass for a new
+// one and no mix of two frames is handed out.
 void ClearImage(const Request& r) {
   std::fill_n(gImageBuffer, static_cast<size_t>(r.width) * r.height, uint16_t{0});
 }
