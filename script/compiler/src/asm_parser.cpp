@@ -1,6 +1,7 @@
 #include "telvane/script/asm_parser.h"
 
 #include <array>
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -66,7 +67,22 @@ NumberStatus ParseNumber(std::string_view text, double& value) {
     if (!(IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+')) return NumberStatus::Malformed;
   const std::string copy(text);
   char* end = nullptr;
-  const double v = strtod_l(copy.c_str(), &end, CLocale());
+  double v = 0.0;
+  if (const locale_t loc = CLocale(); loc != static_cast<locale_t>(nullptr)) {
+    v = strtod_l(copy.c_str(), &end, loc);
+  } else {
+    // no C locale object to be had: from_chars is locale-free too, but reports underflow
+    // and overflow alike, so tell them apart by the exponent's sign
+    const char* first = copy.c_str();
+    const char* last = first + copy.size();
+    if (*first == '+') ++first;
+    const auto r = std::from_chars(first, last, v);
+    end = const_cast<char*>(r.ptr);
+    if (r.ec == std::errc::result_out_of_range) {
+      const std::size_t e = copy.find_first_of("eE");
+      v = (e != std::string::npos && e + 1 < copy.size() && copy[e + 1] == '-') ? 0.0 : HUGE_VAL;
+    }
+  }
   if (end != copy.c_str() + copy.size()) return NumberStatus::Malformed;
   if (std::isinf(v)) return NumberStatus::OutOfRange;
   value = v;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <initializer_list>
 
+#include "telvane/script/asm_parser.h"
 #include "telvane/script/preprocess.h"
 
 namespace telvane::script {
@@ -30,7 +31,12 @@ struct DepthGuard {
 
 std::string FormatListingNumber(double value) {
   char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+  // Within 15 digits of the largest double the rounded text lies beyond the double range
+  // and would not read back; those few values keep the shortest text that does.
+  double back = 0.0;
+  if (ParseNumber(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)), back) == NumberStatus::OutOfRange)
+    r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general);
   std::string s(buf, r.ptr);
   // "1e+15" -> "1E15", "1e-05" -> "1E-5": short, and read back by the assembly tokenizer
   const std::size_t e = s.find('e');

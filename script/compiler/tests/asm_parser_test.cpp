@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cmath>
 #include <string>
 
 #include "telvane/script/asm_parser.h"
+#include "telvane/script/basic_manager.h"
 
 namespace telvane::script {
 namespace {
@@ -69,6 +71,27 @@ TEST(AsmParser, InstructionTable) {
   EXPECT_FALSE(AsmOpExecutable(AsmOp::PopnjumpCrlf));
   EXPECT_TRUE(AsmOpExecutable(AsmOp::Repeat));
   EXPECT_FALSE(FindAsmOp("PUSHX").has_value());
+}
+
+// Numbers go into the listing as text and come back through this tokenizer: the text must
+// be what the listing shows and read back as the same value to 15 digits.
+TEST(AsmParser, ListingNumbersReadBack) {
+  const struct {
+    double Value;
+    const char* Text;
+  } rows[] = {
+      {0.5, "0.5"},         {1e-5, "1E-5"},      {0.0001, "0.0001"},
+      {-2, "-2"},           {1e15, "1E15"},      {123456789012345, "123456789012345"},
+      {2147483648.0, "2147483648"},             {3.14159265358979323, "3.14159265358979"},
+      {1.7976931348623157e308, "1.7976931348623157E308"}, {4.9e-324, "4.94065645841247E-324"},
+  };
+  for (const auto& r : rows) {
+    const std::string text = FormatListingNumber(r.Value);
+    EXPECT_EQ(text, r.Text);
+    const AsmToken t = TasmParser::First(text);
+    ASSERT_TRUE(t.Kind == AsmKind::Integer || t.Kind == AsmKind::Real) << text;
+    EXPECT_NEAR(t.Value, r.Value, std::abs(r.Value) * 1e-14) << text;
+  }
 }
 
 }  // namespace
