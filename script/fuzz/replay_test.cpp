@@ -17,9 +17,11 @@ namespace {
 
 std::vector<fs::path> Inputs() {
   std::vector<fs::path> files;
-  for (const char* dir : {SCRIPT_FUZZ_DIR "/corpus", SCRIPT_FUZZ_DIR "/regressions"})
+  for (const char* dir : {SCRIPT_FUZZ_DIR "/corpus", SCRIPT_FUZZ_DIR "/regressions"}) {
+    if (!fs::is_directory(dir)) continue;  // git keeps no empty folder
     for (const auto& e : fs::directory_iterator(dir))
       if (e.is_regular_file()) files.push_back(e.path());
+  }
   std::sort(files.begin(), files.end());
   return files;
 }

@@ -12,7 +12,7 @@
 namespace telvane::script::fuzz {
 
 // Instructions one input may execute.
-inline constexpr uint64_t kInstructionBudget = 200'000;
+inline constexpr uint64_t kInstructionBudget = 20'000;
 // Strings are kept short so that a concatenation loop stays fast.
 inline constexpr std::size_t kFuzzStringLimit = 1 << 20;
 
