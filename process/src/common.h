@@ -63,8 +63,8 @@ class Histogram {
 
   void reset();
   void add(const uint16_t* pixels, size_t n);
-  // Adds the rectangle x1..x2, y1..y2 (inclusive). Beyond kSampleTarget pixels only every
-  // k-th pixel (k odd, so the samples do not fall on one colour of a 2x2 mosaic) is taken:
+  // Adds the rectangle x1..x2, y1..y2 (inclusive). Beyond 2 x kSampleTarget pixels only
+  // every k-th row is taken (k odd, so both row colours of a 2x2 mosaic are sampled):
   // a million samples fix the median, the MAD and the 99.9th percentile far more finely
   // than any use of them needs.
   void addRect(const uint16_t* frame, int32_t width, int x1, int y1, int x2, int y2);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "process.h"
@@ -71,6 +72,11 @@ TEST(HistogramPreview, MapsLevelsToTheFullRangeAndClips) {
     EXPECT_EQ(f[65535], 65535);
     EXPECT_NEAR(f[(c.black + c.white) / 2], 32768, 200);
     for (int v = 1; v < 65536; ++v) ASSERT_GE(f[v], f[v - 1]) << v;
+    // Every value within one count of the exact linear map.
+    for (int v = 0; v < 65536; ++v) {
+      const double exact = std::clamp((v - c.black) * 65535.0 / (c.white - c.black), 0.0, 65535.0);
+      ASSERT_NEAR(f[v], exact, 1.0) << v;
+    }
   }
 }
 
