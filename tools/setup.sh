@@ -10,6 +10,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   fitsverify python3-astropy
   yabasic bwbasic
+  locales-all
 )
 
 missing=()
