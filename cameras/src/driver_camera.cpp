@@ -4,17 +4,16 @@
 
 namespace telvane {
 namespace {
-constexpr int32_t kNotOpened = 1;      // OpenCamera's "failed"
-constexpr int32_t kRefused = 1;        // exposure calls' "refused" in the two-state libraries
+constexpr int32_t kNotOpened = 1;       // OpenCamera's "failed"
+constexpr int32_t kRefused = 1;         // exposure calls' "refused" in the two-state libraries
 constexpr int32_t kFullResolution = 1;  // FrameSize / PixSize code of binning 1
 }  // namespace
 
 DriverLibraryCamera::DriverLibraryCamera(const char* className, const char* libraryFile,
                                          bool bindSetColorMode, DiagnosticSink diagnostics)
     : library_(className, libraryFile, std::move(diagnostics)), className_(className) {
-#define TELVANE_CAMDRV_RESOLVE(name, result, params)              \
-  if (std::strcmp(#name, "SetColorMode") != 0 || bindSetColorMode) \
-    library_.Resolve(#name, name##_);
+#define TELVANE_CAMDRV_RESOLVE(name, result, params) \
+  if (std::strcmp(#name, "SetColorMode") != 0 || bindSetColorMode) library_.Resolve(#name, name##_);
   TELVANE_CAMDRV_COMMON_EXPORTS(TELVANE_CAMDRV_RESOLVE)
 #undef TELVANE_CAMDRV_RESOLVE
 }
@@ -41,9 +40,9 @@ int32_t DriverLibraryCamera::ReadBuffer(void* Dest, int32_t PixelCount) {
   return PixelCount;
 }
 
-int32_t DriverLibraryCamera::StartExposure(int32_t Milliseconds, int32_t XOffset,
-                                           int32_t YOffset, int32_t Width, int32_t Height,
-                                           int32_t Binning, int32_t Option) {
+int32_t DriverLibraryCamera::StartExposure(int32_t Milliseconds, int32_t XOffset, int32_t YOffset,
+                                           int32_t Width, int32_t Height, int32_t Binning,
+                                           int32_t Option) {
   if (!Available()) return kRefused;
   return ThreadExposure_(Milliseconds, XOffset, YOffset, Width, Height, Binning, Option);
 }
@@ -63,9 +62,7 @@ void DriverLibraryCamera::SetOffset(int32_t Value) {
   if (Available()) setoffset_(Value);
 }
 
-uint16_t* DriverLibraryCamera::BufferPointer() {
-  return Available() ? getbufptr_() : nullptr;
-}
+uint16_t* DriverLibraryCamera::BufferPointer() { return Available() ? getbufptr_() : nullptr; }
 
 void DriverLibraryCamera::CancelExposure() {
   if (Available()) CancelExposure_();

@@ -21,8 +21,7 @@ constexpr int32_t kVerticalBinningMode = 2;  // "1x1 VBE": two exposure times pe
 }  // namespace
 
 VER2::VER2(DiagnosticSink diagnostics)
-    : DriverLibraryCamera("VER2", kLibraryFile, /*bindSetColorMode=*/true,
-                          std::move(diagnostics)) {
+    : DriverLibraryCamera("VER2", kLibraryFile, /*bindSetColorMode=*/true, std::move(diagnostics)) {
   library_.Resolve("setexpomode", setexpomode_);
 }
 

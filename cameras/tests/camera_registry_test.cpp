@@ -80,9 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"A device 0", 0x600},
                   {"Z device 1", 0x901},
                   {"V device 1", 0x201}}},
-        ScanCase{"index 5 is never probed",
-                 {{CameraFamily::kVER2, "V", {5}}},
-                 {}}),
+        ScanCase{"index 5 is never probed", {{CameraFamily::kVER2, "V", {5}}}, {}}),
     [](const auto& info) {
       std::string n = info.param.name;
       for (char& c : n) {

@@ -52,11 +52,10 @@ TEST_P(MissingLibrary, DisablesTheClassWithOneClearLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, MissingLibrary,
-    ::testing::Values(
-        MissingCase{"libtelvane-no-such-driver.so",
-                    "VER2: cannot load libtelvane-no-such-driver.so: "},
-        // Loads, but exports none of the driver functions.
-        MissingCase{"libm.so.6", "VER2: libm.so.6 lacks OpenCamera: "}));
+    ::testing::Values(MissingCase{"libtelvane-no-such-driver.so",
+                                  "VER2: cannot load libtelvane-no-such-driver.so: "},
+                      // Loads, but exports none of the driver functions.
+                      MissingCase{"libm.so.6", "VER2: libm.so.6 lacks OpenCamera: "}));
 
 TEST(DriverLibrary, OptionalExportMayBeAbsent) {
   std::vector<std::string> lines;

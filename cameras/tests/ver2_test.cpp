@@ -100,10 +100,10 @@ TEST_F(Ver2Binding, SettingsReachTheCameraAndTheFrameComesBack) {
   camera->SetOffset(10);
   ASSERT_EQ(camera->Expose(20, 0, 0, w, h, bin, 0), 0);
   auto b = Block();
-  EXPECT_EQ(b[0], 63);          // gain 100 * 63 / 100
-  EXPECT_EQ(b[3], 20);          // ms
-  EXPECT_EQ(b[6], 1);           // exposure mode
-  EXPECT_EQ(b[7], 10 + 60);     // offset
+  EXPECT_EQ(b[0], 63);       // gain 100 * 63 / 100
+  EXPECT_EQ(b[3], 20);       // ms
+  EXPECT_EQ(b[6], 1);        // exposure mode
+  EXPECT_EQ(b[7], 10 + 60);  // offset
   EXPECT_EQ(device->BulkReadLengths(), (std::vector<int>{3'338'400, 3'338'400}));
 
   // Native buffer: the trimmed area starts 10 rows into each field (sensor row 20) and at

@@ -109,15 +109,15 @@ const std::vector<SkyRenderer::Stamp>& SkyRenderer::StampsFor(int binning) {
     }
     st.weights.resize(size_t(st.w) * st.h);
     for (int j = 0; j < st.h; ++j)
-      for (int i = 0; i < st.w; ++i) st.weights[size_t(j) * st.w + i] = float(s.flux * fx[i] * fy[j]);
+      for (int i = 0; i < st.w; ++i)
+        st.weights[size_t(j) * st.w + i] = float(s.flux * fx[i] * fy[j]);
     stamps_.push_back(std::move(st));
   }
   stampBinning_ = binning;
   return stamps_;
 }
 
-void SkyRenderer::Render(double exposureSeconds, int binning, uint64_t frameNumber,
-                         uint16_t* out) {
+void SkyRenderer::Render(double exposureSeconds, int binning, uint64_t frameNumber, uint16_t* out) {
   if (binning < 1) binning = 1;
   const int w = OutputWidth(params_, binning), h = OutputHeight(params_, binning);
   const size_t n = size_t(w) * h;

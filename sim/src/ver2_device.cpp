@@ -21,8 +21,8 @@ constexpr int kBlockGain = 0;
 constexpr int kBlockExposure = 1;  // 3 bytes, ms
 constexpr int kBlockFlags = 4;
 constexpr int kBlockOffset = 7;
-constexpr int kBlockRowBytes = 14;  // 2 bytes
-constexpr int kBlockRows = 16;      // 2 bytes
+constexpr int kBlockRowBytes = 14;    // 2 bytes
+constexpr int kBlockRows = 16;        // 2 bytes
 constexpr uint8_t kFlagsBin2 = 0x48;  // horizontal 0x08 + vertical 0x40 binning
 
 // Offset byte and gain byte of the driver's defaults (offset 50 + 60, gain 50 * 63 / 100):
@@ -120,8 +120,8 @@ int Ver2Device::StartLocked() {
   ++starts_;
   state_ = State::kIntegrating;
   startTime_ = Clock::now();
-  endTime_ = startTime_ + std::chrono::microseconds(
-                              int64_t(double(exposureMs_) * 1000.0 * options_.timeScale));
+  endTime_ = startTime_ +
+             std::chrono::microseconds(int64_t(double(exposureMs_) * 1000.0 * options_.timeScale));
   wire_.clear();
   changed_.notify_all();
   return 0;
@@ -131,9 +131,9 @@ void Ver2Device::PrepareFrame(std::unique_lock<std::mutex>& lock) {
   const uint64_t generation = generation_;
   const auto block = exposureBlock_;
   const double realMs = std::chrono::duration<double, std::milli>(endTime_ - startTime_).count();
-  const double integratedMs =
-      options_.timeScale > 0 ? std::min(double(exposureMs_), realMs / options_.timeScale)
-                             : double(exposureMs_);
+  const double integratedMs = options_.timeScale > 0
+                                  ? std::min(double(exposureMs_), realMs / options_.timeScale)
+                                  : double(exposureMs_);
   const Source source = options_.source;
   const uint64_t frameNumber = frames_++;
 
@@ -153,8 +153,7 @@ void Ver2Device::PrepareFrame(std::unique_lock<std::mutex>& lock) {
     if (source == Source::kSky) {
       image.resize(size_t(imageWidth) * imageHeight);
       const double bias = std::max(
-          0.0, options_.sky.bias +
-                   (block[kBlockOffset] - kNominalOffsetByte) * kAduPerOffsetStep);
+          0.0, options_.sky.bias + (block[kBlockOffset] - kNominalOffsetByte) * kAduPerOffsetStep);
       const double ePerAdu =
           options_.sky.electronsPerAdu * 2.0 * kGainMidpoint / (block[kBlockGain] + kGainMidpoint);
       // Rendering takes tens of milliseconds: do it unlocked so a cancel or a fault
@@ -211,9 +210,8 @@ int Ver2Device::BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned t
       continue;
     }
     if (now >= deadline) return kErrorTimeout;
-    const auto wake = state_ == State::kIntegrating && !rendering_
-                          ? std::min(endTime_, deadline)
-                          : deadline;
+    const auto wake =
+        state_ == State::kIntegrating && !rendering_ ? std::min(endTime_, deadline) : deadline;
     if (wake == Clock::time_point::max())
       changed_.wait(lock);
     else
@@ -273,8 +271,8 @@ void Ver2Device::SetTimeScale(double scale) {
   options_.timeScale = std::max(0.0, scale);
 }
 
-std::optional<std::array<uint8_t, Ver2Device::kRegisterBlockLength>>
-Ver2Device::LastRegisterBlock() const {
+std::optional<std::array<uint8_t, Ver2Device::kRegisterBlockLength>> Ver2Device::LastRegisterBlock()
+    const {
   std::lock_guard lock(mutex_);
   return block_;
 }

@@ -112,26 +112,26 @@ TEST_P(NoiseStatistics, MeanAndVarianceFollowTheModel) {
   const double e = (c.skyRate + c.darkRate) * area * c.seconds;
   const double wantMean = p.bias + e / c.ePerAdu;
   // Rounding to whole ADU adds 1/12.
-  const double wantVar = ((c.shot ? e : 0.0) + c.readNoise * c.readNoise) /
-                             (c.ePerAdu * c.ePerAdu) + 1.0 / 12.0;
+  const double wantVar =
+      ((c.shot ? e : 0.0) + c.readNoise * c.readNoise) / (c.ePerAdu * c.ePerAdu) + 1.0 / 12.0;
   EXPECT_NEAR(mean, wantMean, 0.01 * (wantMean - p.bias) + 0.05) << c.name;
   EXPECT_NEAR(var, wantVar, 0.04 * wantVar) << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NoiseStatistics,
-    ::testing::Values(NoiseCase{"read noise only", 0, 0, 10, 1, 1, true, 1},
-                      NoiseCase{"shot dominated", 400, 0, 2, 1, 1, true, 1},
-                      NoiseCase{"gain 2 e/ADU", 300, 20, 8, 2, 2, true, 1},
-                      NoiseCase{"binned sums charge", 100, 0, 5, 1, 1, true, 2},
-                      NoiseCase{"shot noise off", 500, 0, 6, 1, 1, false, 1}),
-    [](const auto& info) {
-      std::string n = info.param.name;
-      for (char& ch : n) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      }
-      return n;
-    });
+INSTANTIATE_TEST_SUITE_P(Cases, NoiseStatistics,
+                         ::testing::Values(NoiseCase{"read noise only", 0, 0, 10, 1, 1, true, 1},
+                                           NoiseCase{"shot dominated", 400, 0, 2, 1, 1, true, 1},
+                                           NoiseCase{"gain 2 e/ADU", 300, 20, 8, 2, 2, true, 1},
+                                           NoiseCase{"binned sums charge", 100, 0, 5, 1, 1, true,
+                                                     2},
+                                           NoiseCase{"shot noise off", 500, 0, 6, 1, 1, false, 1}),
+                         [](const auto& info) {
+                           std::string n = info.param.name;
+                           for (char& ch : n) {
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           }
+                           return n;
+                         });
 
 TEST(SkyRenderer, DeterministicPerSeedAndFrame) {
   SkyParams p;  // the full default sky
@@ -174,10 +174,10 @@ TEST(SkyRenderer, MosaicScalesLightPerCellPosition) {
   p.mosaic = {1.0f, 0.5f, 0.25f, 0.75f};
   SkyRenderer r(p);
   const auto img = Render(r, 1.0, 1);
-  EXPECT_EQ(img[0], 1100);       // even row, even column
-  EXPECT_EQ(img[1], 600);        // even row, odd column
-  EXPECT_EQ(img[64], 350);       // odd row, even column
-  EXPECT_EQ(img[64 + 1], 850);   // odd row, odd column
+  EXPECT_EQ(img[0], 1100);      // even row, even column
+  EXPECT_EQ(img[1], 600);       // even row, odd column
+  EXPECT_EQ(img[64], 350);      // odd row, even column
+  EXPECT_EQ(img[64 + 1], 850);  // odd row, odd column
   // Binned 2 x 2 pixels cover a whole cell: mean response times four pixels of sky.
   EXPECT_EQ(Render(r, 1.0, 2)[0], 100 + 4 * 1000 * 0.625);
 }

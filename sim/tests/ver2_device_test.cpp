@@ -216,8 +216,8 @@ TEST_F(Ver2DeviceTest, InjectedFaults) {
 TEST_F(Ver2DeviceTest, UnplugReleasesABlockedRead) {
   ASSERT_EQ(Start(60'000, 1), 1);
   std::vector<uint8_t> buf(kField1);
-  auto reader = std::async(std::launch::async,
-                           [&] { return dev->BulkRead(0x82, buf.data(), kField1, 0); });
+  auto reader =
+      std::async(std::launch::async, [&] { return dev->BulkRead(0x82, buf.data(), kField1, 0); });
   std::this_thread::sleep_for(30ms);
   dev->Unplug();
   ASSERT_EQ(reader.wait_for(5s), std::future_status::ready);

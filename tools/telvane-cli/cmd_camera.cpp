@@ -45,6 +45,8 @@ constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
 
 // The register block carries the exposure time in 24 bits.
 constexpr int64_t kMaxExposureMs = 16'777'215;
+// The Resolution menu has five entries; the camera's own count is checked once it is open.
+constexpr int64_t kMenuModes = 5;
 // The capture thread treats larger counts as a wrapped abort.
 constexpr int64_t kMaxCount = 9'999'999;
 // Gain and offset sliders of the main window.
@@ -171,8 +173,8 @@ class Progress {
     if (end == kNoExposureTick || duration <= kProgressMinMs || !vc.IsCapture.load()) return;
     const int32_t factor = std::max(1, cam.ExposureTimeFactor());
     const uint32_t elapsed = TickCount() - vc.ExposureStartTick.load();
-    const int pct = std::min(
-        100, int(std::nearbyint(100.0 / factor * double(elapsed) / double(duration))));
+    const int pct =
+        std::min(100, int(std::nearbyint(100.0 / factor * double(elapsed) / double(duration))));
     if (pct == last_) return;
     if (tty_) {
       std::fprintf(stderr, "\rexposure %u/%u: %3d%%", frame, total, pct);
@@ -235,7 +237,8 @@ int RunCamerasCommand(int argc, char** argv) {
     else if (opts.name == "-h" || opts.name == "--help")
       return std::fputs(kCamerasUsage, stdout), kExitOk;
     else
-      return UsageError(kCamerasUsage, "cameras: unknown argument '" + std::string(argv[opts.i - 1]) + "'");
+      return UsageError(kCamerasUsage,
+                        "cameras: unknown argument '" + std::string(argv[opts.i - 1]) + "'");
   }
   EnableSimulatorIf(simulate);
   CameraRegistry registry;
@@ -270,7 +273,7 @@ int RunCaptureCommand(int argc, char** argv) {
       int64_t lo, hi;
     };
     const Numeric numerics[] = {
-        {"--mode", &mode, nullptr, 1, 5},
+        {"--mode", &mode, nullptr, 1, kMenuModes},
         {"--exposure", &exposure, nullptr, 0, kMaxExposureMs},
         {"--count", &count, nullptr, 1, kMaxCount},
         {"--gain", nullptr, &gain, 0, kMaxGain},
@@ -284,8 +287,8 @@ int RunCaptureCommand(int argc, char** argv) {
       const auto v = ParseInteger(opts.value, n.lo, n.hi);
       if (!v)
         return UsageError(kCaptureUsage, name + " wants a whole number from " +
-                                             std::to_string(n.lo) + " to " +
-                                             std::to_string(n.hi) + ", not '" + opts.value + "'");
+                                             std::to_string(n.lo) + " to " + std::to_string(n.hi) +
+                                             ", not '" + opts.value + "'");
       if (n.target) *n.target = *v;
       if (n.plain) *n.plain = *v;
     }
@@ -296,7 +299,8 @@ int RunCaptureCommand(int argc, char** argv) {
       (name == "--camera" ? cameraArg : out) = opts.value;
       continue;
     }
-    return UsageError(kCaptureUsage, "capture: unknown argument '" + std::string(argv[opts.i - 1]) + "'");
+    return UsageError(kCaptureUsage,
+                      "capture: unknown argument '" + std::string(argv[opts.i - 1]) + "'");
   }
   if (cameraArg.empty()) return UsageError(kCaptureUsage, "capture: --camera is required");
   if (!mode) return UsageError(kCaptureUsage, "capture: --mode is required");
@@ -328,6 +332,10 @@ int RunCaptureCommand(int argc, char** argv) {
                                          " found; see telvane-cli cameras)");
 
   std::unique_ptr<TCamera> camera = registry.Take(*entry);
+  if (!camera) {
+    std::fprintf(stderr, "telvane-cli: %s is not available\n", entry->caption.c_str());
+    return kExitFailed;
+  }
   TVideoCapture* capturePtr = nullptr;
   CaptureEvents events(capturePtr);
   NoDisplay display;

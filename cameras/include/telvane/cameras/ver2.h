@@ -19,8 +19,8 @@ class VER2 : public DriverLibraryCamera {
   explicit VER2(DiagnosticSink diagnostics = StderrDiagnostics());
 
   int32_t ModeCount() override { return 3; }
-  void SelectMode(int32_t Mode, std::string& ModeName, int32_t& FrameWidth,
-                  int32_t& FrameHeight, int32_t& Binning, bool& ColourFrame) override;
+  void SelectMode(int32_t Mode, std::string& ModeName, int32_t& FrameWidth, int32_t& FrameHeight,
+                  int32_t& Binning, bool& ColourFrame) override;
   void SetExposureMode(int32_t Mode) override;
   int32_t ExposureTimeFactor() override { return ExposureMode.load(); }
   void SetColourMode(int32_t Mode) override;

@@ -24,8 +24,7 @@ class Device {
   virtual int Control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
                       uint8_t* data, uint16_t length, unsigned timeoutMs) = 0;
   virtual int BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) = 0;
-  virtual int BulkWrite(uint8_t endpoint, const uint8_t* data, int length,
-                        unsigned timeoutMs) = 0;
+  virtual int BulkWrite(uint8_t endpoint, const uint8_t* data, int length, unsigned timeoutMs) = 0;
   virtual int ClearHalt(uint8_t endpoint) = 0;
   // False once unplugged; every transfer then fails with -4.
   virtual bool Attached() const = 0;

@@ -83,7 +83,7 @@ class SkyRenderer {
 
  private:
   struct Stamp {
-    int x0 = 0, y0 = 0;      // top-left output pixel
+    int x0 = 0, y0 = 0;  // top-left output pixel
     int w = 0, h = 0;
     std::vector<float> weights;  // fraction of the star's flux per output pixel
   };

@@ -57,7 +57,7 @@ class Ver2Device : public Device {
 
   struct Options {
     Source source = Source::kSky;
-    SkyParams sky;  // sensor size is forced to the VER2's
+    SkyParams sky;       // sensor size is forced to the VER2's
     bool colour = true;  // the VER2 ships with a complementary-colour mosaic
     // Real waits are exposure time x timeScale (tests shorten long exposures).
     double timeScale = 1.0;
@@ -76,11 +76,10 @@ class Ver2Device : public Device {
   uint16_t VendorId() const override { return kVendorId; }
   uint16_t ProductId() const override { return kProductId; }
   std::string Model() const override { return "VER2"; }
-  int Control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
-              uint8_t* data, uint16_t length, unsigned timeoutMs) override;
+  int Control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
+              uint16_t length, unsigned timeoutMs) override;
   int BulkRead(uint8_t endpoint, uint8_t* data, int length, unsigned timeoutMs) override;
-  int BulkWrite(uint8_t endpoint, const uint8_t* data, int length,
-                unsigned timeoutMs) override;
+  int BulkWrite(uint8_t endpoint, const uint8_t* data, int length, unsigned timeoutMs) override;
   int ClearHalt(uint8_t endpoint) override;
   bool Attached() const override;
 
@@ -139,8 +138,8 @@ class Ver2Device : public Device {
   std::vector<uint8_t> wire_;
   size_t fieldBytes_ = 0;
   size_t fieldCount_ = 0;
-  size_t field_ = 0;         // field being read
-  size_t fieldOffset_ = 0;   // bytes of it already handed out
+  size_t field_ = 0;        // field being read
+  size_t fieldOffset_ = 0;  // bytes of it already handed out
   uint64_t frames_ = 0;
   bool rendering_ = false;  // one reader renders (unlocked); others wait for it
 
