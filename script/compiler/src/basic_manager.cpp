@@ -13,7 +13,7 @@ namespace {
 // Trailing blanks the compiler writes after every line; they mean nothing to the resolver.
 constexpr std::string_view kLinePad = "   ";
 constexpr std::size_t kMaxArguments = 31;
-constexpr double kMaxStringCut = 1000;  // largest k of  a$ - k
+constexpr double kMaxStringCut = 1000;  // largest k in  a$ - k
 
 bool In(Tok t, std::initializer_list<Tok> set) { return std::find(set.begin(), set.end(), t) != set.end(); }
 
