@@ -89,15 +89,23 @@ class CameraCommands(unittest.TestCase):
         p = subprocess.Popen([CLI, "capture", "--simulate", "--camera", "1", "--mode", "3",
                               "--exposure", "60000", "--count", "3", "--out", base],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
-        time.sleep(1.5)
+        # Interrupt once the first capture is exposing (its progress line is out).
+        seen = []
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            line = p.stderr.readline()
+            seen.append(line)
+            if not line or line.startswith("exposure 1/3:"):
+                break
+        self.assertTrue(seen[-1].startswith("exposure 1/3:"), "".join(seen))
         start = time.monotonic()
         p.send_signal(signal.SIGINT)
         out, err = p.communicate(timeout=30)
+        err = "".join(seen) + err
         self.assertLess(time.monotonic() - start, 15, "cancel was not prompt")
         self.assertEqual(p.returncode, 130, err)
         self.assertEqual(out.splitlines(), [os.path.join(self.dir, "long_00000.FIT")])
         self.assertEqual(header_value(out.strip(), "EXPOSURE"), "0.0000")
-        self.assertIn("exposure 1/3:", err)  # progress of a long exposure
 
     def test_usage_errors_exit_2(self):
         out = os.path.join(self.dir, "x.FIT")
