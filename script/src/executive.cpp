@@ -437,16 +437,16 @@ struct Texecutive::Ops {
   }
   // The whole answer, less surrounding blanks and control characters, must read as a
   // number; anything else (empty, cancelled, "12abc", beyond the double range) gives 0.
-  static double ParseInput(std::string text) {
-    std::size_t b = 0;
-    std::size_t e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
-    text = text.substr(b, e - b);
+  static double ParseInput(std::string_view answer) {
+    while (!answer.empty() && static_cast<unsigned char>(answer.front()) <= 32) answer.remove_prefix(1);
+    while (!answer.empty() && static_cast<unsigned char>(answer.back()) <= 32) answer.remove_suffix(1);
+    std::string text;
     const std::string sep = detail::SystemDecimalSeparator();
-    if (sep != ".") {
-      const std::size_t at = text.find(sep);
-      if (at != std::string::npos) text.replace(at, sep.size(), ".");
+    const std::size_t at = sep == "." ? std::string_view::npos : answer.find(sep);
+    if (at == std::string_view::npos) {
+      text.assign(answer);
+    } else {
+      text.append(answer.substr(0, at)).append(".").append(answer.substr(at + sep.size()));
     }
     const detail::ParsedNumber p = detail::ParseNumberPrefix(text);
     return (p.Status == detail::ParseStatus::Ok && p.Used == text.size()) ? p.Value : 0.0;
