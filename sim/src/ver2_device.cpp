@@ -20,10 +20,15 @@ constexpr uint8_t kIdentification[7] = {0x03, 0x1B, 0x02, 0x54, 0x02, 0x01, 0x59
 constexpr int kBlockGain = 0;
 constexpr int kBlockExposure = 1;  // 3 bytes, ms
 constexpr int kBlockFlags = 4;
+constexpr int kBlockMode = 6;
 constexpr int kBlockOffset = 7;
 constexpr int kBlockRowBytes = 14;    // 2 bytes
 constexpr int kBlockRows = 16;        // 2 bytes
 constexpr uint8_t kFlagsBin2 = 0x48;  // horizontal 0x08 + vertical 0x40 binning
+// Readout modes in which the two fields are exposed one after the other (the VBE mode, and
+// its long-exposure form), so a frame takes two exposure times.
+constexpr uint8_t kModeVbe = 1;
+constexpr uint8_t kModeVbeLong = 99;
 
 // Offset byte and gain byte of the driver's defaults (offset 50 + 60, gain 50 * 63 / 100):
 // the sky's own bias and conversion gain apply there.
@@ -116,12 +121,14 @@ int Ver2Device::StartLocked() {
   exposureMs_ = uint32_t(exposureBlock_[kBlockExposure]) << 16 |
                 uint32_t(exposureBlock_[kBlockExposure + 1]) << 8 |
                 exposureBlock_[kBlockExposure + 2];
+  const uint8_t mode = exposureBlock_[kBlockMode];
+  exposures_ = mode == kModeVbe || mode == kModeVbeLong ? 2 : 1;
   ++generation_;
   ++starts_;
   state_ = State::kIntegrating;
   startTime_ = Clock::now();
-  endTime_ = startTime_ +
-             std::chrono::microseconds(int64_t(double(exposureMs_) * 1000.0 * options_.timeScale));
+  endTime_ = startTime_ + std::chrono::microseconds(int64_t(double(exposureMs_) * exposures_ *
+                                                            1000.0 * options_.timeScale));
   wire_.clear();
   changed_.notify_all();
   return 0;
@@ -131,9 +138,11 @@ void Ver2Device::PrepareFrame(std::unique_lock<std::mutex>& lock) {
   const uint64_t generation = generation_;
   const auto block = exposureBlock_;
   const double realMs = std::chrono::duration<double, std::milli>(endTime_ - startTime_).count();
-  const double integratedMs = options_.timeScale > 0
-                                  ? std::min(double(exposureMs_), realMs / options_.timeScale)
-                                  : double(exposureMs_);
+  // Each field integrates for the exposure time; a cancel shortens that in proportion.
+  const double integratedMs =
+      options_.timeScale > 0
+          ? std::min(double(exposureMs_), realMs / (options_.timeScale * exposures_))
+          : double(exposureMs_);
   const Source source = options_.source;
   const uint64_t frameNumber = frames_++;
 

@@ -135,6 +135,13 @@ TEST_F(Ver2DeviceTest, ReadWaitsForTheExposureAndHonoursItsTimeout) {
   EXPECT_GE(std::chrono::steady_clock::now() - t0, 150ms);
   EXPECT_EQ(dev->LastExposureMs(), 300u);
   EXPECT_EQ(dev->ExposuresStarted(), 1);
+
+  // The VBE readout mode (mode byte 1) exposes the fields one after the other.
+  ASSERT_EQ(Start(200, 1), 1);
+  const auto t1 = std::chrono::steady_clock::now();
+  EXPECT_EQ(dev->BulkRead(0x82, buf, 64, 250), -7);
+  EXPECT_EQ(dev->BulkRead(0x82, buf, 64, 0), 64);
+  EXPECT_GE(std::chrono::steady_clock::now() - t1, 350ms);
 }
 
 TEST_F(Ver2DeviceTest, CancelWriteReadsTheFrameOutEarly) {

@@ -4,7 +4,9 @@
 //   0xC2 IN   10 bytes identification (bytes 2..8 = 03 1B 02 54 02 01 59, byte 9 = 0)
 //   0xB5 OUT  the 24-byte exposure register block (kept until the next one)
 //   0xBB OUT  4 bytes delay parameters (two little-endian 16-bit values)
-//   0xB3 OUT  start: integrate for the block's exposure time (bytes 1..3, ms, big-endian)
+//   0xB3 OUT  start: integrate for the block's exposure time (bytes 1..3, ms, big-endian);
+//             in the VBE readout modes (byte 6 = 1, or 99 for long exposures) the two fields
+//             are exposed one after the other, so the frame takes twice that
 // Bulk endpoints:
 //   0x82 IN   the frame, 16-bit pixels high byte first. The block's bytes 14..17 give the
 //             bytes per row and rows of the transfer. At binning 1 (flags byte 4 without
@@ -133,6 +135,7 @@ class Ver2Device : public Device {
   // Parameters latched at the start request.
   std::array<uint8_t, kRegisterBlockLength> exposureBlock_{};
   uint32_t exposureMs_ = 0;
+  int exposures_ = 1;  // exposure times per frame: 2 in the VBE readout modes
 
   // The frame on the wire: fields back to back, big-endian words.
   std::vector<uint8_t> wire_;
