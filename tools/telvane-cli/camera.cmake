@@ -8,7 +8,7 @@ if(TARGET camdrv2)
   add_dependencies(telvane-cli camdrv2)
 endif()
 
-if(TELVANE_TESTS)
+if(TELVANE_TESTS AND TARGET camdrv2)
   # Runs the built program against the simulated camera: listing, captures, naming, usage
   # errors and Ctrl-C. The capture thread and the driver's readout thread both run.
   add_test(NAME telvane_cli_camera_commands
